@@ -1,0 +1,36 @@
+// An allocator whose failure ends the process through the fatal-error path
+// instead of throwing, so a result that cannot be built never reaches a caller
+// half-made.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+
+#include "text/fatal.h"
+
+namespace taviro {
+
+template <class T>
+struct FatalAllocator {
+  using value_type = T;
+
+  FatalAllocator() = default;
+  template <class U>
+  FatalAllocator(const FatalAllocator<U>&) noexcept {}  // NOLINT
+
+  T* allocate(std::size_t n) {
+    const std::size_t bytes = n * sizeof(T);
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) FatalOutOfMemory(static_cast<std::size_t>(-1));
+    void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    if (p == nullptr) FatalOutOfMemory(bytes);
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+  template <class U>
+  bool operator==(const FatalAllocator<U>&) const noexcept { return true; }
+  template <class U>
+  bool operator!=(const FatalAllocator<U>&) const noexcept { return false; }
+};
+
+}  // namespace taviro
