@@ -10,6 +10,11 @@
 
 namespace taviro {
 
+// Texts and byte strings count their bytes in signed 32-bit integers, and a
+// 32-bit process never obtains a block of 2 GB or more; a larger request is
+// refused here on every target, so the host behaves like the product.
+constexpr std::size_t kLargestBlock = 0x7FFFFFFF;
+
 template <class T>
 struct FatalAllocator {
   using value_type = T;
@@ -19,8 +24,11 @@ struct FatalAllocator {
   FatalAllocator(const FatalAllocator<U>&) noexcept {}  // NOLINT
 
   T* allocate(std::size_t n) {
+    if (n > kLargestBlock / sizeof(T)) {
+      FatalOutOfMemory(n > static_cast<std::size_t>(-1) / sizeof(T) ? static_cast<std::size_t>(-1)
+                                                                    : n * sizeof(T));
+    }
     const std::size_t bytes = n * sizeof(T);
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) FatalOutOfMemory(static_cast<std::size_t>(-1));
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
     if (p == nullptr) FatalOutOfMemory(bytes);
     return static_cast<T*>(p);

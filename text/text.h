@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "text/fatal_allocator.h"
@@ -83,6 +84,7 @@ class TextArray {
   // fatal error (codes 4 and 1).
   const Text& Item(int32_t index) const;
   void Append(const Text& text) { items_.push_back(text); }
+  void Append(Text&& text) { items_.push_back(std::move(text)); }
 
  private:
   std::vector<Text, FatalAllocator<Text>> items_;
