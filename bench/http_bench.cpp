@@ -67,7 +67,8 @@ class LoopbackServer {
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+    curl_easy_setopt(
+        e, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
     if (curl_easy_perform(e) != CURLE_OK) std::abort();
     curl_easy_cleanup(e);
   }
@@ -105,10 +106,11 @@ void BM_Libcurl200Pages(benchmark::State& state) {
       curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
       curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
       curl_easy_setopt(e, CURLOPT_WRITEDATA, &page);
-      curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
-        static_cast<std::string*>(p)->append(d, s * n);
-        return s * n;
-      });
+      curl_easy_setopt(
+          e, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
+            static_cast<std::string*>(p)->append(d, s * n);
+            return s * n;
+          });
       curl_easy_perform(e);
       curl_easy_cleanup(e);
       if (page.size() != kPageSize) state.SkipWithError("short page");

@@ -41,14 +41,13 @@ class InternetLibrary {
   virtual ~InternetLibrary() = default;
 
   // Null on failure.
-  virtual InternetHandle InternetOpenA(const char* agent, uint32_t accessType,
-                                       const char* proxy, const char* proxyBypass,
-                                       uint32_t flags) = 0;
+  virtual InternetHandle InternetOpenA(const char* agent, uint32_t accessType, const char* proxy,
+                                       const char* proxyBypass, uint32_t flags) = 0;
   // Null on failure; no network traffic yet. Port 0 means the default port.
   virtual InternetHandle InternetConnectA(InternetHandle internet, const char* serverName,
                                           uint16_t serverPort, const char* userName,
-                                          const char* password, uint32_t service,
-                                          uint32_t flags, uintptr_t context) = 0;
+                                          const char* password, uint32_t service, uint32_t flags,
+                                          uintptr_t context) = 0;
   // Null on failure.
   virtual InternetHandle HttpOpenRequestA(InternetHandle connection, const char* verb,
                                           const char* objectName, const char* version,
@@ -58,9 +57,8 @@ class InternetLibrary {
   virtual bool InternetSetOptionA(InternetHandle handle, uint32_t option, const void* buffer,
                                   uint32_t bufferLength) = 0;
   // Sends the request and receives the response head.
-  virtual bool HttpSendRequestA(InternetHandle request, const char* headers,
-                                uint32_t headersLength, const void* optional,
-                                uint32_t optionalLength) = 0;
+  virtual bool HttpSendRequestA(InternetHandle request, const char* headers, uint32_t headersLength,
+                                const void* optional, uint32_t optionalLength) = 0;
   // *read 0 with a true result is the end of the body.
   virtual bool InternetReadFile(InternetHandle request, void* buffer, uint32_t bytesToRead,
                                 uint32_t* bytesRead) = 0;

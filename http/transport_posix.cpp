@@ -96,9 +96,7 @@ void AddOrReplaceHeader(HeaderLines& lines, const HeaderLine& line) {
   lines.push_back(line);
 }
 
-std::string PathWithoutQuery(const std::string& path) {
-  return path.substr(0, path.find('?'));
-}
+std::string PathWithoutQuery(const std::string& path) { return path.substr(0, path.find('?')); }
 
 // --- The process's cookie store -------------------------------------------
 
@@ -120,9 +118,8 @@ class CookieStore {
     std::size_t at = semicolon;
     while (at != std::string::npos) {
       const std::size_t next = headerValue.find(';', at + 1);
-      const std::string attribute = headerValue.substr(at + 1, next == std::string::npos
-                                                                   ? std::string::npos
-                                                                   : next - at - 1);
+      const std::string attribute =
+          headerValue.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
       at = next;
       const std::size_t eq = attribute.find('=');
       const std::string key = Lowered(Trimmed(attribute.substr(0, eq)));
@@ -158,12 +155,12 @@ class CookieStore {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const StoredCookie& c : cookies_) {
       const bool domainMatches =
-          c.hostOnly ? lowHost == c.domain
-                     : lowHost == c.domain ||
-                           (lowHost.size() > c.domain.size() &&
-                            lowHost.compare(lowHost.size() - c.domain.size(), std::string::npos,
-                                            c.domain) == 0 &&
-                            lowHost[lowHost.size() - c.domain.size() - 1] == '.');
+          c.hostOnly
+              ? lowHost == c.domain
+              : lowHost == c.domain || (lowHost.size() > c.domain.size() &&
+                                        lowHost.compare(lowHost.size() - c.domain.size(),
+                                                        std::string::npos, c.domain) == 0 &&
+                                        lowHost[lowHost.size() - c.domain.size() - 1] == '.');
       if (!domainMatches || bare.compare(0, c.path.size(), c.path) != 0) continue;
       if (!line.empty()) line += "; ";
       line += c.name + "=" + c.value;
@@ -386,8 +383,7 @@ std::optional<Response> Exchange(const Request& request, const Target& target,
       list = curl_slist_append(list, (std::string(name) + ":").c_str());
     }
   }
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> listOwner(list,
-                                                                        curl_slist_free_all);
+  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> listOwner(list, curl_slist_free_all);
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, list);
 
   Capture capture;
@@ -458,7 +454,8 @@ HeaderLines ParseCallerHeaders(const char* headers, uint32_t length) {
   std::size_t at = 0;
   while (at <= text.size()) {
     const std::size_t end = text.find_first_of("\r\n", at);
-    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const std::string line =
+        text.substr(at, end == std::string::npos ? std::string::npos : end - at);
     if (auto header = ParseHeaderLine(line)) lines.push_back(std::move(*header));
     if (end == std::string::npos) break;
     at = end + 1;
@@ -479,8 +476,8 @@ class CurlInternetLibrary final : public InternetLibrary {
   }
 
   InternetHandle InternetConnectA(InternetHandle internet, const char* serverName,
-                                  uint16_t serverPort, const char*, const char*,
-                                  uint32_t service, uint32_t, uintptr_t) override {
+                                  uint16_t serverPort, const char*, const char*, uint32_t service,
+                                  uint32_t, uintptr_t) override {
     const auto* session = As<InternetSession>(internet, HandleKind::kInternet);
     if (session == nullptr || serverName == nullptr || *serverName == '\0' ||
         service != INTERNET_SERVICE_HTTP) {
@@ -495,8 +492,8 @@ class CurlInternetLibrary final : public InternetLibrary {
   }
 
   InternetHandle HttpOpenRequestA(InternetHandle connection, const char* verb,
-                                  const char* objectName, const char*, const char*,
-                                  const char**, uint32_t flags, uintptr_t) override {
+                                  const char* objectName, const char*, const char*, const char**,
+                                  uint32_t flags, uintptr_t) override {
     const auto* c = As<Connection>(connection, HandleKind::kConnection);
     if (c == nullptr) return nullptr;
     auto request = std::make_unique<Request>();

@@ -16,19 +16,18 @@ class WinInetLibrary final : public InternetLibrary {
   }
 
   InternetHandle InternetConnectA(InternetHandle internet, const char* serverName,
-                                  uint16_t serverPort, const char* userName,
-                                  const char* password, uint32_t service, uint32_t flags,
-                                  uintptr_t context) override {
-    return ::InternetConnectA(internet, serverName, serverPort, userName, password, service,
-                              flags, context);
+                                  uint16_t serverPort, const char* userName, const char* password,
+                                  uint32_t service, uint32_t flags, uintptr_t context) override {
+    return ::InternetConnectA(internet, serverName, serverPort, userName, password, service, flags,
+                              context);
   }
 
   InternetHandle HttpOpenRequestA(InternetHandle connection, const char* verb,
-                                  const char* objectName, const char* version,
-                                  const char* referrer, const char** acceptTypes,
-                                  uint32_t flags, uintptr_t context) override {
-    return ::HttpOpenRequestA(connection, verb, objectName, version, referrer, acceptTypes,
-                              flags, context);
+                                  const char* objectName, const char* version, const char* referrer,
+                                  const char** acceptTypes, uint32_t flags,
+                                  uintptr_t context) override {
+    return ::HttpOpenRequestA(connection, verb, objectName, version, referrer, acceptTypes, flags,
+                              context);
   }
 
   bool InternetSetOptionA(InternetHandle handle, uint32_t option, const void* buffer,
@@ -54,8 +53,8 @@ class WinInetLibrary final : public InternetLibrary {
                       uint32_t* bufferLength, uint32_t* index) override {
     DWORD length = *bufferLength;
     DWORD indexValue = index != nullptr ? *index : 0;
-    const BOOL ok =
-        ::HttpQueryInfoA(request, infoLevel, buffer, &length, index != nullptr ? &indexValue : nullptr);
+    const BOOL ok = ::HttpQueryInfoA(request, infoLevel, buffer, &length,
+                                     index != nullptr ? &indexValue : nullptr);
     *bufferLength = length;
     if (index != nullptr) *index = indexValue;
     return ok != FALSE;

@@ -18,6 +18,8 @@ namespace {
 
 constexpr uint32_t kReadPieceSize = 1024;
 constexpr uint32_t kRawHeaderBufferSize = 5000;
+// Larger header blocks than this are not read at all.
+constexpr uint32_t kMaxRawHeaderSize = 1 << 20;
 // A typical result page fits without regrowing the buffer piece by piece.
 constexpr std::size_t kInitialBodyRoom = 128 * 1024;
 
@@ -137,19 +139,26 @@ Bytes ReadBody(InternetLibrary& library, InternetHandle request) {
 }
 
 Text QueryRawHeaders(InternetLibrary& library, InternetHandle request) {
-  char block[kRawHeaderBufferSize];
-  std::memset(block, ' ', sizeof block);
+  std::string block(kRawHeaderBufferSize, ' ');
   uint32_t size = kRawHeaderBufferSize;
-  const bool written =
-      library.HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block, &size, nullptr);
+  bool written = library.HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size,
+                                        nullptr);
+  // A block that does not fit reports the size it needs. It is read whole
+  // rather than lost together with its Location and Set-Cookie lines.
+  if (!written && size > kRawHeaderBufferSize && size <= kMaxRawHeaderSize) {
+    block.assign(size + 1, ' ');
+    size = static_cast<uint32_t>(block.size());
+    written = library.HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, block.data(), &size,
+                                     nullptr);
+  }
   // Windows fails the query for a request that got no answer; Wine answers an
   // empty block ("\r\n"), which counts as not written so that both look the
   // same. Neither is a buffer without its NUL taken as a block.
-  if (!written || std::memchr(block, '\0', sizeof block) == nullptr ||
-      std::strcmp(block, "\r\n") == 0) {
+  if (!written || std::memchr(block.data(), '\0', block.size()) == nullptr ||
+      std::strcmp(block.c_str(), "\r\n") == 0) {
     return BlankText(kRawHeaderBufferSize);
   }
-  return Text(block);
+  return Text(block.c_str());
 }
 
 // One request and its answer: everything up to the "301" decision.
@@ -161,8 +170,8 @@ SingleRequest RequestOnce(InternetLibrary& library, const Text& url, CallVariabl
   ScopedInternetHandle internet(
       library, v.proxy ? library.InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PROXY,
                                                JoinText("http=", *v.proxy).c_str(), "", 0)
-                       : library.InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT,
-                                               nullptr, nullptr, 0));
+                       : library.InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr,
+                                               nullptr, 0));
   if (!internet) return result;
   // The library takes a 16-bit port; one outside it would silently become
   // another port, so it counts as a connection that cannot be opened.
@@ -187,8 +196,8 @@ SingleRequest RequestOnce(InternetLibrary& library, const Text& url, CallVariabl
     library.HttpSendRequestA(request.get(), block.c_str(), TextLength(block), nullptr, 0);
   } else {
     if (v.postBytes.empty()) v.postBytes = TextToBytes(v.postText);
-    library.HttpSendRequestA(request.get(), block.c_str(), TextLength(block),
-                             v.postBytes.data(), BytesLength(v.postBytes));
+    library.HttpSendRequestA(request.get(), block.c_str(), TextLength(block), v.postBytes.data(),
+                             BytesLength(v.postBytes));
   }
 
   result.body = ReadBody(library, request.get());

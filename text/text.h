@@ -100,9 +100,12 @@ int CompareText(const Text& a, const Text& b);
 int32_t CompareTextMultibyte(const Text& a, const Text& b, bool caseSensitive);
 bool BytesEqual(const Bytes& a, const Bytes& b);
 Text JoinText(std::initializer_list<std::string_view> parts);
+// A Text part is viewed in place; a C string becomes a temporary Text that
+// lives until the join returns.
+inline std::string_view JoinPart(const Text& part) { return part.view(); }
 template <class... More>
 Text JoinText(const Text& a, const Text& b, const More&... more) {
-  return JoinText({a.view(), b.view(), Text(more).view()...});
+  return JoinText({a.view(), b.view(), JoinPart(more)...});
 }
 Bytes JoinBytes(std::initializer_list<std::string_view> parts);
 template <class... More>

@@ -20,7 +20,8 @@ std::string Decode(std::string_view encoded) {
     }
     Require(i + 2 < encoded.size());
     const auto hex = [](char c) -> int {
-      Require(std::isxdigit(static_cast<unsigned char>(c)) && !std::islower(static_cast<unsigned char>(c)));
+      Require(std::isxdigit(static_cast<unsigned char>(c)) &&
+              !std::islower(static_cast<unsigned char>(c)));
       return c <= '9' ? c - '0' : c - 'A' + 10;
     };
     out.push_back(static_cast<char>(hex(encoded[i + 1]) * 16 + hex(encoded[i + 2])));

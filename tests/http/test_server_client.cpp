@@ -111,7 +111,8 @@ RecordedRequest RecordedRequest::Parse(const std::string& raw) {
   bool first = true;
   while (at <= head.size()) {
     const std::size_t end = head.find("\r\n", at);
-    const std::string line = head.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const std::string line =
+        head.substr(at, end == std::string::npos ? std::string::npos : end - at);
     if (first) {
       r.requestLine = line;
       first = false;

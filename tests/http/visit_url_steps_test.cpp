@@ -38,7 +38,7 @@ class RecordingLibrary final : public InternetLibrary {
 
   // What the requests sent.
   std::vector<std::string> agents, proxies, hosts, paths, verbs, blocks, bodies;
-  std::vector<uint32_t> accessTypes, flags;
+  std::vector<uint32_t> accessTypes, flags, queryBufferSizes;
   std::vector<uint16_t> ports;
 
   InternetHandle InternetOpenA(const char* agent, uint32_t accessType, const char* proxy,
@@ -120,14 +120,20 @@ class RecordingLibrary final : public InternetLibrary {
     calls.push_back("HttpQueryInfoA");
     EXPECT_EQ(request, Handle(3));
     EXPECT_EQ(level, HTTP_QUERY_RAW_HEADERS_CRLF);
-    EXPECT_EQ(*length, 5000u);
     EXPECT_EQ(index, nullptr);
+    queryBufferSizes.push_back(*length);
     if (current_.queryFails) return false;
     if (current_.queryWritesNoNul) {
       std::memset(buffer, 'h', *length);
       return true;
     }
-    std::memcpy(buffer, current_.rawHeaders.c_str(), current_.rawHeaders.size() + 1);
+    // As WinINet: a block that does not fit with its NUL is not written.
+    const uint32_t needed = static_cast<uint32_t>(current_.rawHeaders.size() + 1);
+    if (needed > *length) {
+      *length = needed;
+      return false;
+    }
+    std::memcpy(buffer, current_.rawHeaders.c_str(), needed);
     return true;
   }
   bool InternetCloseHandle(InternetHandle handle) override {
@@ -387,6 +393,24 @@ TEST(VisitUrlStepsTest, BlocksWindowsWouldNotWriteCountAsUnwritten) {
     EXPECT_EQ(raw, BlankText(5000));
     EXPECT_EQ(location, BlankText(5000));
   }
+}
+
+TEST(VisitUrlStepsTest, LargeHeaderBlockIsReadWhole) {
+  const std::string big = "HTTP/1.1 301 Moved Permanently\r\nX-Pad: " + std::string(6000, 'p') +
+                          "\r\nSet-Cookie: s=1; Path=/\r\nLocation: http://next.com\r\n\r\n";
+  RecordingLibrary library;
+  library.answers.push_back(Answer(big, {"first"}));
+  library.answers.push_back(Answer("HTTP/1.1 200 OK\r\n\r\n", {"second"}));
+  Text raw, returned;
+  const Bytes body = VisitUrlThrough(library, kUrl, std::nullopt, std::nullopt, nullptr,
+                                     &returned, nullptr, nullptr, true, nullptr, std::nullopt, &raw);
+  // First the 5000-byte buffer, then one of the size the library asked for.
+  ASSERT_GE(library.queryBufferSizes.size(), 2u);
+  EXPECT_EQ(library.queryBufferSizes[0], 5000u);
+  EXPECT_GE(library.queryBufferSizes[1], big.size() + 1);
+  // Its Location was seen, so the "301" was followed.
+  EXPECT_EQ(body.view(), "second");
+  EXPECT_EQ(library.hosts.back(), "next.com");
 }
 
 TEST(VisitUrlStepsTest, HeaderLinesSetLocationAndReturnedCookies) {

@@ -69,9 +69,10 @@ TEST(FatalTextTest, IsCutToTheBuffer) {
 #ifdef _WIN32
 
 // The message box would wait for a user. Before the fatal call the death
-// test's child hooks its own thread's window creation; when the box becomes
-// active the hook writes what the box shows to standard error, where the
-// death test reads it, and presses OK.
+// test's child hooks its own thread's window activation; once the box is
+// active and its modal loop runs, a timer writes what the box shows to
+// standard error, where the death test reads it, and presses OK. (At
+// activation the box's controls may not be filled in yet.)
 std::string WindowText(HWND window) {
   char buffer[1024];
   const int n = GetWindowTextA(window, buffer, sizeof buffer);
@@ -98,20 +99,41 @@ BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// GoogleTest reads the child's standard error in text mode on Windows,
+// where CR LF would arrive as LF; the report spells line breaks out.
+std::string VisibleLineBreaks(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') {
+      out += "<CR>";
+    } else if (c == '\n') {
+      out += "<LF>";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+HWND activeBox = nullptr;
+
+void CALLBACK ReadBoxAndPressOk(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  BoxContents contents;
+  EnumChildWindows(activeBox, ReadBoxChild, reinterpret_cast<LPARAM>(&contents));
+  const std::string report = "caption: " + WindowText(activeBox) +
+                             "\nicon: " + (contents.errorIcon ? "error" : "other") +
+                             "\ntext: " + VisibleLineBreaks(contents.text);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), report.data(), static_cast<DWORD>(report.size()),
+            &written, nullptr);
+  PostMessageA(activeBox, WM_COMMAND, IDOK, 0);
+}
+
 LRESULT CALLBACK ReadBoxHook(int code, WPARAM wParam, LPARAM lParam) {
-  static bool done = false;
-  if (code == HCBT_ACTIVATE && !done) {
-    done = true;
-    const auto box = reinterpret_cast<HWND>(wParam);
-    BoxContents contents;
-    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&contents));
-    const std::string report = "caption: " + WindowText(box) +
-                               "\nicon: " + (contents.errorIcon ? "error" : "other") +
-                               "\ntext: " + contents.text;
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), report.data(), static_cast<DWORD>(report.size()),
-              &written, nullptr);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  if (code == HCBT_ACTIVATE && activeBox == nullptr) {
+    activeBox = reinterpret_cast<HWND>(wParam);
+    SetTimer(nullptr, 0, 10, ReadBoxAndPressOk);
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -121,7 +143,7 @@ void AnswerTheBox() { SetWindowsHookExA(WH_CBT, ReadBoxHook, nullptr, GetCurrent
 constexpr int kExitCode = -1;
 
 std::string ShownText(const std::string& fullText) {
-  return "caption: " + kCaption + "\nicon: error\ntext: " + fullText;
+  return "caption: " + kCaption + "\nicon: error\ntext: " + VisibleLineBreaks(fullText);
 }
 
 #else
