@@ -37,9 +37,9 @@ std::string MakeResultPage() {
     page += " 第" + std::to_string(next() % 100) + "部 ";
     page += a;
     page += "</a></h3>\r\n<p class=\"info\">百度网盘　分享时间：2013-0" +
-            std::to_string(1 + next() % 9) + "-1" + std::to_string(next() % 10) +
-            "　文件大小：" + std::to_string(next() % 900) + "M　分享者：用户" +
-            std::to_string(next() % 10000) + "</p></div>\r\n";
+            std::to_string(1 + next() % 9) + "-1" + std::to_string(next() % 10) + "　文件大小：" +
+            std::to_string(next() % 900) + "M　分享者：用户" + std::to_string(next() % 10000) +
+            "</p></div>\r\n";
   }
   page += "<div class=\"pager\"><a href=\"?page=2\">下一页</a></div></body></html>  \r\n  ";
   return page;
@@ -298,7 +298,10 @@ void BM_Repetitive_FindTextReverse(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(FindTextReverse(text, sought, true));
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_Repetitive_FindTextReverse)->RangeMultiplier(4)->Range(64 << 10, 1 << 20)->Complexity();
+BENCHMARK(BM_Repetitive_FindTextReverse)
+    ->RangeMultiplier(4)
+    ->Range(64 << 10, 1 << 20)
+    ->Complexity();
 
 void BM_Repetitive_ReplaceText(benchmark::State& state) {
   const Text text(Repeat("aB", static_cast<std::size_t>(state.range(0))));

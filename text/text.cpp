@@ -134,7 +134,8 @@ class Occurrences {
     last_ = length_ - soughtLength_;
     if (kFold) {
       folded_.resize(soughtLength_);
-      for (std::size_t i = 0; i < soughtLength_; ++i) folded_[i] = static_cast<char>(Fold(sought[i]));
+      for (std::size_t i = 0; i < soughtLength_; ++i)
+        folded_[i] = static_cast<char>(Fold(sought[i]));
       sought_ = reinterpret_cast<const Byte*>(folded_.data());
     }
     int best = 1 << 30;
@@ -169,7 +170,8 @@ class Occurrences {
         return NextKmp(i);
       }
       work_ += 2;
-      if (Logical(i) == Pattern(0) && Logical(i + soughtLength_ - 1) == Pattern(soughtLength_ - 1)) {
+      if (Logical(i) == Pattern(0) &&
+          Logical(i + soughtLength_ - 1) == Pattern(soughtLength_ - 1)) {
         work_ += soughtLength_;
         if (Matches(i)) return i;
       }
@@ -186,9 +188,7 @@ class Occurrences {
     const Byte c = hay_[Physical(i)];
     return kFold ? Fold(c) : c;
   }
-  Byte Pattern(std::size_t j) const {
-    return sought_[kReverse ? soughtLength_ - 1 - j : j];
-  }
+  Byte Pattern(std::size_t j) const { return sought_[kReverse ? soughtLength_ - 1 - j : j]; }
 
   bool Matches(std::size_t i) const {
     const Byte* at = hay_ + (kReverse ? length_ - soughtLength_ - i : i);

@@ -17,7 +17,8 @@
 namespace taviro {
 namespace {
 
-const std::string kRuntimeError = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";  // 运行时出错!
+// 运行时出错! and two line breaks
+const std::string kRuntimeError = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";
 const std::string kCodeLabel = "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA";     // 错误代码：
 const std::string kMessageLabel = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA";  // 错误信息：
 // 数组成员引用下标必须大于等于1
@@ -28,8 +29,9 @@ const std::string kIndexBelowOne =
 const std::string kIndexAboveSize =
     "\xCA\xFD\xD7\xE9\xB3\xC9\xD4\xB1\xD2\xFD\xD3\xC3\xCF\xC2\xB1\xEA\xB3\xAC\xB3\xF6\xB6\xA8"
     "\xD2\xE5\xB7\xB6\xCE\xA7";
-const std::string kAllocatePrefix = "\xB7\xD6\xC5\xE4 ";                       // "分配 "
-const std::string kAllocateSuffix = " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";  // " 字节内存失败!"
+const std::string kAllocatePrefix = "\xB7\xD6\xC5\xE4 ";  // "分配 "
+// " 字节内存失败!"
+const std::string kAllocateSuffix = " \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 const std::string kCaption = "\xB4\xED\xCE\xF3";  // 错误
 
 std::string Format(int32_t code, const char* message) {
