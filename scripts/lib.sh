@@ -12,7 +12,7 @@ TAVIRO_PACKAGES=(
   libpcre2-dev libcurl4-openssl-dev curl
   clang-14 libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  wine wine32:i386 wine64
+  wine wine32:i386 wine64 qemu-user-static
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
 )
 

@@ -7,6 +7,7 @@
 // be called from 64-bit code, so CallAddress answers 0 without calling.
 #include <windows.h>
 
+#include "skin/call_thunk_x86.h"
 #include "skin/image_platform.h"
 
 namespace taviro {
@@ -79,33 +80,7 @@ uint32_t CallAddress(uintptr_t routine, uint32_t a1, uint32_t a2, uint32_t a3, u
   return 0;
 #else
   const uint32_t arguments[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10};
-  uint32_t result;
-  uintptr_t target = routine;
-  const uint32_t* from = arguments;
-  // ESI is callee-saved under both stdcall and cdecl, so it still holds our
-  // stack pointer after the call whether the routine popped its arguments
-  // or left them: restoring ESP from it serves both. The stack is 16-byte
-  // aligned at the call, as GCC-built routines expect.
-  __asm__ __volatile__(
-      "movl %%esp, %%esi\n\t"
-      "andl $-16, %%esp\n\t"
-      "subl $8, %%esp\n\t"
-      "pushl 36(%%edx)\n\t"
-      "pushl 32(%%edx)\n\t"
-      "pushl 28(%%edx)\n\t"
-      "pushl 24(%%edx)\n\t"
-      "pushl 20(%%edx)\n\t"
-      "pushl 16(%%edx)\n\t"
-      "pushl 12(%%edx)\n\t"
-      "pushl 8(%%edx)\n\t"
-      "pushl 4(%%edx)\n\t"
-      "pushl (%%edx)\n\t"
-      "call *%%ecx\n\t"
-      "movl %%esi, %%esp\n\t"
-      : "=a"(result), "+c"(target), "+d"(from)
-      : "m"(arguments)
-      : "esi", "memory", "cc");
-  return result;
+  return CallX86(routine, arguments);
 #endif
 }
 

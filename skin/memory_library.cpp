@@ -1,6 +1,8 @@
 #include "skin/memory_library.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "skin/image_platform.h"
 
@@ -58,11 +60,7 @@ class Region {
   uint64_t size_;
 };
 
-// `length` is the byte string's length when reading a file; for an image we
-// mapped, the headers are known to lie inside it and `checkRawData` is
-// false (the file is gone).
-bool ParseHeaders(const uint8_t* data, uint64_t length, bool checkRawData,
-                  ImageHeaders& h) {
+bool ParseHeaders(const uint8_t* data, uint64_t length, ImageHeaders& h) {
   const Region file(data, length);
   if (!file.Has(0, kDosHeaderSize)) return false;
   if (file.U16(0) != kDosMagic) return false;
@@ -78,7 +76,6 @@ bool ParseHeaders(const uint8_t* data, uint64_t length, bool checkRawData,
   const uint16_t count = file.U16(nt + 6);
   const uint64_t headersSize = nt + kNtHeadersSize + uint64_t{kSectionHeaderSize} * count;
   if (!file.Has(0, headersSize)) return false;
-  h.ntOffset = static_cast<uint32_t>(nt);
   h.headersSize = static_cast<uint32_t>(headersSize);
   h.addressOfEntryPoint = file.U32(nt + 40);
   h.imageBase = file.U32(nt + 52);
@@ -95,10 +92,10 @@ bool ParseHeaders(const uint8_t* data, uint64_t length, bool checkRawData,
     ImageSection s{file.U32(at + 8), file.U32(at + 12), file.U32(at + 16), file.U32(at + 20)};
     const uint64_t extent = s.virtualSize > s.sizeOfRawData ? s.virtualSize : s.sizeOfRawData;
     const uint64_t end = AlignUp(s.virtualAddress + extent, h.sectionAlignment);
-    // Raw data has to fit the image and the 32-bit address space.
+    // The image has to fit below 4 GiB.
     if (end >= kAddressSpace) return false;
     if (end > size) size = end;
-    if (checkRawData && s.sizeOfRawData > 0 && s.virtualAddress != 0 &&
+    if (s.sizeOfRawData > 0 && s.virtualAddress != 0 &&
         !file.Has(s.pointerToRawData, s.sizeOfRawData)) {
       return false;
     }
@@ -118,18 +115,63 @@ bool ParseHeaders(const uint8_t* data, uint64_t length, bool checkRawData,
   return true;
 }
 
-// The headers of an image we mapped, read from inside it. Its size is not
-// stored anywhere: it is recomputed from those headers exactly as when it
-// was mapped.
-bool ReadMappedHeaders(uintptr_t base, ImageHeaders& h) {
-  if (base == 0) return false;
-  return ParseHeaders(reinterpret_cast<const uint8_t*>(base), UINT64_MAX, false, h);
+// The size of every image mapped here and not yet unmapped. The headers
+// inside an image cannot tell it: sections, relocations and thunks may
+// legally land on them, so after mapping they need not match the file.
+class MappedImages {
+ public:
+  void Add(uintptr_t base, uint32_t size) {
+    std::lock_guard<std::mutex> hold(lock_);
+    sizes_[base] = size;
+  }
+  void Remove(uintptr_t base) {
+    std::lock_guard<std::mutex> hold(lock_);
+    sizes_.erase(base);
+  }
+  // 0 for an address that is not the base of a mapped image.
+  uint32_t SizeOf(uintptr_t base) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto it = sizes_.find(base);
+    return it == sizes_.end() ? 0 : it->second;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::map<uintptr_t, uint32_t> sizes_;
+};
+
+MappedImages& Mapped() {
+  static MappedImages* images = new MappedImages;  // outlives every static user
+  return *images;
+}
+
+// The few header fields read back from a mapped image, each read checked
+// against the image's size.
+struct MappedHeaders {
+  bool signatures = false;  // "MZ" and "PE" in place
+  uint16_t characteristics = 0;
+  uint32_t addressOfEntryPoint = 0;
+  DataDirectory exports{};
+};
+
+bool ReadMappedHeaders(const Region& image, MappedHeaders& h) {
+  if (!image.Has(0, kDosHeaderSize)) return false;
+  const int32_t lfanew = static_cast<int32_t>(image.U32(60));
+  if (lfanew < 0) return false;
+  const uint64_t nt = static_cast<uint32_t>(lfanew);
+  if (!image.Has(nt, kNtHeadersSize)) return false;
+  h.signatures = image.U16(0) == kDosMagic && image.U32(nt) == kNtSignature;
+  h.characteristics = image.U16(nt + 22);
+  h.addressOfEntryPoint = image.U32(nt + 40);
+  h.exports = {image.U32(nt + 120), image.U32(nt + 124)};
+  return true;
 }
 
 // Without an entry-point RVA a DLL has nothing to start (the system's loader
-// agrees); calling the image base would run its DOS header.
-bool HasEntryToCall(const ImageHeaders& h) {
-  return (h.characteristics & kImageFileDll) != 0 && h.addressOfEntryPoint != 0;
+// agrees); calling the image base would run its DOS header. An entry point
+// outside the image is not the image's code.
+bool HasEntryToCall(uint16_t characteristics, uint32_t entry, uint32_t sizeOfImage) {
+  return (characteristics & kImageFileDll) != 0 && entry != 0 && entry < sizeOfImage;
 }
 
 // A few bytes below 4 GiB for the decimal text of an ordinal handed to the
@@ -169,7 +211,7 @@ uint64_t AlignUp(uint64_t value, uint32_t alignment) {
 }
 
 bool ReadImageHeaders(const uint8_t* file, std::size_t length, ImageHeaders& headers) {
-  return ParseHeaders(file, length, true, headers);
+  return ParseHeaders(file, length, headers);
 }
 
 uintptr_t AllocateImage(uintptr_t preferred, uint32_t size) {
@@ -254,7 +296,7 @@ bool ResolveImports(uintptr_t base, const ImageHeaders& h, uintptr_t resolver,
 
 uintptr_t MapImage(const Bytes& image, uintptr_t resolver, uint32_t resolverValue) {
   ImageHeaders h;
-  if (!ParseHeaders(image.data(), static_cast<uint32_t>(BytesLength(image)), true, h)) return 0;
+  if (!ParseHeaders(image.data(), static_cast<uint32_t>(BytesLength(image)), h)) return 0;
 
   const uintptr_t base = AllocateImage(h.imageBase, h.sizeOfImage);
   if (base == 0) return 0;
@@ -279,27 +321,35 @@ uintptr_t MapImage(const Bytes& image, uintptr_t resolver, uint32_t resolverValu
     return fail();
   }
 
-  if (HasEntryToCall(h)) {
+  if (HasEntryToCall(h.characteristics, h.addressOfEntryPoint, h.sizeOfImage)) {
     const uintptr_t entry = base + h.addressOfEntryPoint;
     if (CallAddress(entry, 0, kDllProcessAttach, 0) == 0) {
       CallAddress(entry, 0, kDllProcessDetach, 0);
       return fail();
     }
   }
+  Mapped().Add(base, h.sizeOfImage);
   return base;
 }
 
 bool UnmapImage(uintptr_t base) {
-  ImageHeaders h;
-  if (!ReadMappedHeaders(base, h)) return false;
-  if (HasEntryToCall(h)) CallAddress(base + h.addressOfEntryPoint, 0, kDllProcessDetach, 0);
-  return VirtualFree(base, 0, MEM_RELEASE);
+  const uint32_t size = Mapped().SizeOf(base);
+  MappedHeaders h;
+  if (size == 0 || !ReadMappedHeaders(Region(base, size), h) || !h.signatures) return false;
+  if (HasEntryToCall(h.characteristics, h.addressOfEntryPoint, size)) {
+    CallAddress(base + h.addressOfEntryPoint, 0, kDllProcessDetach, 0);
+  }
+  if (!VirtualFree(base, 0, MEM_RELEASE)) return false;
+  Mapped().Remove(base);
+  return true;
 }
 
 uintptr_t FindExport(uintptr_t base, const Text& name) {
-  ImageHeaders h;
-  if (!ReadMappedHeaders(base, h) || h.exports.size == 0) return 0;
-  const Region image(base, h.sizeOfImage);
+  const uint32_t size = Mapped().SizeOf(base);
+  MappedHeaders h;
+  if (size == 0 || !ReadMappedHeaders(Region(base, size), h) || !h.signatures) return 0;
+  if (h.exports.size == 0) return 0;
+  const Region image(base, size);
   const uint64_t directory = h.exports.virtualAddress;
   if (!image.Has(directory, kExportDirectorySize)) return 0;
   const uint32_t ordinalBase = image.U32(directory + 16);
@@ -315,7 +365,7 @@ uintptr_t FindExport(uintptr_t base, const Text& name) {
     const uint64_t at = functions + 4 * index;
     if (!image.Has(at, 4)) return 0;
     const uint32_t rva = image.U32(at);
-    if (rva == 0 || rva >= h.sizeOfImage) return 0;
+    if (rva == 0 || rva >= size) return 0;
     if (rva >= directory && rva - directory < h.exports.size) return 0;
     return base + rva;
   };
@@ -365,8 +415,8 @@ uintptr_t MemoryLibrary::GetExport(const Text& name) const {
 }
 
 uintptr_t MemoryLibrary::GetEntryPoint() const {
-  ImageHeaders h;
-  if (!ReadMappedHeaders(base_, h)) return 0;
+  MappedHeaders h;
+  if (base_ == 0 || !ReadMappedHeaders(Region(base_, Mapped().SizeOf(base_)), h)) return 0;
   return base_ + h.addressOfEntryPoint;
 }
 

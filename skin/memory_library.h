@@ -5,7 +5,9 @@
 // Malformed images are refused rather than trusted: every read and write
 // stays inside the byte string or the image, every walk is bounded by the
 // image, and no code is called that is not the image's (relocated to where
-// it lies) or a resolved symbol.
+// it lies) or a resolved symbol. The loader remembers the size of each image
+// it mapped, because the headers inside an image may have been overwritten
+// by its own sections.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +70,6 @@ struct DataDirectory {
 };
 
 struct ImageHeaders {
-  uint32_t ntOffset;     // e_lfanew
   uint32_t headersSize;  // DOS header, stub, NT headers and section table
   uint16_t characteristics;
   uint32_t addressOfEntryPoint;
