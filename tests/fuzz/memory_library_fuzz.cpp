@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Bytes image(data, size);
   MemoryLibrary library;
   // Odd lengths go through the resolver as well.
-  const bool loaded = library.Load(image, (size & 1) != 0 ? platform.resolver : 0, 7);
+  const bool loaded = library.Load(image, (size & 1) != 0 ? platform.resolver : 0,
+                                    fuzz::kResolverValue);
   Require(sim::StrayCalls() == 0);
   if (!loaded) {
     Require(library.GetHandle() == 0);

@@ -16,6 +16,11 @@ struct FuzzPlatform {
   uintptr_t resolver;  // knows "Resolved" in any library
 };
 
+// What the fuzz target passes to Load as the resolver's own value; a call
+// to the resolver routine with anything else in that place is not a
+// resolution (an image may well name the routine as its entry point).
+constexpr uint32_t kResolverValue = 7;
+
 inline FuzzPlatform SetUpFuzzPlatform() {
   namespace sim = simulated;
   sim::Reset();
@@ -25,6 +30,7 @@ inline FuzzPlatform SetUpFuzzPlatform() {
   p.refuse = sim::PlaceRoutine([](const sim::CallArguments&) { return 0u; });
   const uintptr_t start = p.start;
   p.resolver = sim::PlaceRoutine([start](const sim::CallArguments& a) -> uint32_t {
+    if (a[2] != kResolverValue) return 1;
     // Both addresses must be readable strings, wherever the image put them.
     TextAtAddress(a[0]);
     return TextAtAddress(a[1]) == Text("Resolved") ? static_cast<uint32_t>(start) : 0;

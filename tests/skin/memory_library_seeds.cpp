@@ -68,6 +68,13 @@ int main(int argc, char** argv) {
   if (bytes.size() % 2 == 0) bytes = JoinBytes(bytes, Bytes("", 1));
   ok &= Write(dir, "dll_resolver", bytes);
 
+  // An entry point that is the resolver routine itself: called as an entry
+  // point, it must not take the entry point's arguments for names.
+  PeBuilder entryResolver = Dll(p.resolver);
+  Bytes entryBytes = entryResolver.Build().bytes;
+  if (entryBytes.size() % 2 == 0) entryBytes = JoinBytes(entryBytes, Bytes("", 1));
+  ok &= Write(dir, "dll_entry_is_resolver", entryBytes);
+
   PeBuilder exe;
   exe.characteristics = kExecutable;
   exe.sectionAlignment = 0x200;
