@@ -1,5 +1,6 @@
 #include "search/engine_worker.h"
 
+#include "search/matchable_text.h"
 #include "text/regex.h"
 
 namespace taviro {
@@ -44,7 +45,10 @@ void EngineWorker(const EngineProfile& profile, SearchSession& session, const Pa
     const Text page = ApplyPageBufferRule(BytesToText(body));
 
     if (profile.stopTest == StopTest::kBeforeMatching && HasStopText(profile, page)) return;
-    if (!regex.Create(profile.pattern, page, false, true, true, true)) return;
+    // Only the text the pattern's matches can lie in: the same matches, and
+    // no scan of a long line the engine would redo from every start.
+    const Text matchable = MatchableText(QuotedPattern(profile.pattern), page);
+    if (!regex.Create(profile.pattern, matchable, false, true, true, true)) return;
     const int32_t matches = regex.MatchCount();
     if (matches == 0) return;
 

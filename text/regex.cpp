@@ -48,12 +48,14 @@ int32_t ByteOffsetOfUnit(const Text& text, int32_t units) {
 
 RegexObject::RegexObject() : engine_(OpenRegexEngine()) {}
 
+Text QuotedPattern(const Text& pattern) { return ReplaceText(pattern, kQuoteMarker, "\"", true); }
+
 // The engine releases its references before it uninitialises COM.
 RegexObject::~RegexObject() = default;
 
 bool RegexObject::Create(const Text& pattern, const Text& text, bool caseSensitive, bool multiline,
                          bool global, bool quoteMarks) {
-  const Text patternText = quoteMarks ? ReplaceText(pattern, kQuoteMarker, "\"", true) : pattern;
+  const Text patternText = quoteMarks ? QuotedPattern(pattern) : pattern;
   const bool ran = engine_->Run(ToWide(patternText), ToWide(text), !caseSensitive, multiline, global);
   lastText_ = text;
   return ran;

@@ -69,6 +69,9 @@ class RegexObject {
   Text lastText_;
 };
 
+// pattern as Create reads it with quoteMarks: every "#引号" a double quote.
+Text QuotedPattern(const Text& pattern);
+
 // --- Backend seam ---------------------------------------------------------
 // Texts cross it as UTF-16; indices are 0-based. Nothing here reports an
 // error beyond the result.

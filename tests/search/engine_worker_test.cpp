@@ -231,6 +231,28 @@ TEST(EngineWorkerTest, SogouPagesOfEmptyMatchesAreNotRepeats) {
   EXPECT_EQ(run.session.rows[0].second, kPrefix);
 }
 
+// A 2 MB line of share-link prefixes with quotes but never the markup that
+// completes a match, behind a genuine hit and ending in a closing tag: a
+// backtracking engine given the whole line retries every prefix to the end
+// of the line, once per later quote. The run must end, with the page's hits.
+TEST(EngineWorkerTest, LongLineOfUnfinishedLinksKeepsTheHits) {
+  std::string junk = "<li>" + kPrefix + "?shareid=12345&uk=678 电影 合集 \"下载\" ";
+  while (junk.size() < 2'000'000) junk += junk;
+  const std::pair<const EngineProfile*, std::string (*)(const std::string&, const std::string&)>
+      engines[] = {{&SosoProfile(), SosoHit}, {&SogouProfile(), SogouHit},
+                   {&YahooChinaProfile(), YahooHit}};
+  for (const auto& engine : engines) {
+    SCOPED_TRACE(engine.first->name.c_str());
+    std::string line = engine.second("?first", "F");
+    line.pop_back();  // the hostile text goes on on the hit's own line
+    const std::string page = engine.second("?before", "B") + line + junk + "</a></h3>\n";
+    WorkerRun run;
+    RunWorker(*engine.first, {{1, page}}, run);
+    EXPECT_EQ(run.session.rows,
+              (Rows{{"B", kPrefix + "?before"}, {"F", kPrefix + "?first"}}));
+  }
+}
+
 // A session replaced after a number of its operations: the worker must end
 // without another offer or row.
 class EndingSession : public RecordingSession {

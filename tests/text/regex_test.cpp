@@ -300,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(Regex, EnginePages, ::testing::ValuesIn(kPages),
 // the Yahoo China pattern every prefix scans to the end of the line
 // (quadratic), for Soso every prefix does so once per later quote (cubic), so
 // 2 MB would take days. On Windows the page is cut to a size the class
-// finishes in seconds.
+// finishes in seconds. (The engine workers never give the class such a line:
+// see search/matchable_text.h.)
 #ifdef _WIN32
 constexpr size_t kHostilePageBytes = 8'000;
 #else
