@@ -9,16 +9,15 @@ handed to the shell. A screenshot of the screen goes beside the results.
 Every process started here is stopped here, by its id.
 """
 
-import argparse
-import http.server
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import threading
 import time
-import urllib.parse
+
+from e2e_support import (WINE64, Checks, EngineHandler, RequestLog, Wine, arguments,
+                         engine_page, gbk_percent, html, keyword_of, listen, parse_report,
+                         report_rows, sogou_hit, soso_hit, stop, wait, window_title,
+                         windows_path, yahoo_hit)
 
 KEYWORD = "电影 合集"
 SECOND_KEYWORD = "第二"  # Soso answers it late; the third search replaces it
@@ -36,22 +35,6 @@ WS_EX_APPWINDOW = 0x00040000
 
 
 # --- The fake engines -------------------------------------------------------
-
-def soso_hit(prefix, tail, title):
-    return f'<li><a href="{prefix}{tail}" class="r" target="_blank">{title}</a></li>\n'
-
-
-def sogou_hit(prefix, tail, title):
-    return (f'<a sogou_preview_title="{title}" sogou_preview_link="{prefix}{tail}">x</a>\n')
-
-
-def yahoo_hit(prefix, tail, title):
-    return f'<h3><a href="{prefix}{tail}">{title}</a></h3>\n'
-
-
-def html(body):
-    return f"<html><head><title>r</title></head><body>\n{body}</body></html>\n"
-
 
 def fixtures(prefix):
     """(engine, keyword, page) -> (content type, body bytes), and the rows
@@ -102,84 +85,23 @@ def fixtures(prefix):
     return served, rows, third_rows
 
 
-ENGINE_PATHS = {"/q": ("soso", "pg"), "/web": ("sogou", "page"), "/s": ("yahoo", "page")}
-
-
-class FakeEngines(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, port, pages, late_marker, release):
-        self.pages = pages
-        self.late_marker = late_marker
-        self.release = release
-        self.lock = threading.Lock()
-        self.requests = []  # (path, [(header, value)])
-        super().__init__(("127.0.0.1", port), Handler)
-
-
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
-
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
-        server = self.server
-        with server.lock:
-            server.requests.append((self.path, list(self.headers.items())))
-        split = urllib.parse.urlsplit(self.path)
-        content_type, body = "text/html; charset=gbk", b"<html></html>"
-        late = False
-        if split.path in ENGINE_PATHS:
-            engine, key = ENGINE_PATHS[split.path]
-            page = int(urllib.parse.parse_qs(split.query).get(key, ["0"])[0] or 0)
-            for keyword in (KEYWORD, SECOND_KEYWORD, THIRD_KEYWORD):
-                if gbk_percent(keyword) + "&" in self.path:
-                    content_type, body = server.pages.get((engine, keyword, page),
-                                                          (content_type, body))
-                    late = (engine, keyword, page) == ("soso", SECOND_KEYWORD, 1)
+class Handler(EngineHandler):
+    def answer(self, engine, page):
+        state = self.server.state
+        keyword = keyword_of(self.path, (KEYWORD, SECOND_KEYWORD, THIRD_KEYWORD))
+        content_type, body = state["pages"].get((engine, keyword, page),
+                                                ("text/html; charset=gbk", b"<html></html>"))
+        late = (engine, keyword, page) == ("soso", SECOND_KEYWORD, 1)
         if late:
             deadline = time.monotonic() + LATE_LIMIT_SECONDS
-            while not os.path.exists(server.release) and time.monotonic() < deadline:
+            while not os.path.exists(state["release"]) and time.monotonic() < deadline:
                 time.sleep(0.05)
-        self.send_response(200)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-        self.wfile.flush()
+        self.send_page(content_type, body)
         if late:
-            open(server.late_marker, "wb").close()
+            open(state["late_marker"], "wb").close()
 
 
-# --- Wine ----------------------------------------------------------------------
-
-class Wine:
-    def __init__(self, wine_run, out):
-        root = os.path.dirname(os.path.dirname(os.path.abspath(wine_run)))
-        self.wine_run = wine_run
-        self.out = out
-        self.env = dict(os.environ)
-        self.env.setdefault("TAVIRO_WINEPREFIX", os.path.join(root, "build", "wineprefix"))
-        self.env.update(WINEPREFIX=self.env["TAVIRO_WINEPREFIX"], WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="zh_CN.UTF-8",
-                        WINELOADER="/usr/lib/wine/wine64")
-        self.count = 0
-
-    def reg(self, *args):
-        # Output to files: Wine's helpers would hold a pipe open.
-        self.count += 1
-        log = os.path.join(self.out, f"reg{self.count}.log")
-        with open(log, "wb") as f:
-            return subprocess.run(["/usr/lib/wine/wine64", "reg", *args], env=self.env,
-                                  stdin=subprocess.DEVNULL, stdout=f, stderr=f,
-                                  timeout=60).returncode
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
+# --- The shell's "open" ---------------------------------------------------------
 
 class ShellHandlers:
     """http and tencent links opened by the shell go to our logger while this
@@ -217,50 +139,7 @@ class ShellHandlers:
                 self.wine.reg("import", windows_path(self.saved[scheme]))
 
 
-def stop(process, name):
-    if process is None or process.poll() is not None:
-        return
-    for sig, wait in ((signal.SIGTERM, 10), (signal.SIGKILL, 10)):
-        try:
-            os.killpg(process.pid, sig)  # the group we started it in
-        except ProcessLookupError:
-            return
-        try:
-            process.wait(timeout=wait)
-            return
-        except subprocess.TimeoutExpired:
-            pass
-    print(f"e2e: {name} (pid {process.pid}) did not stop", file=sys.stderr)
-
-
 # --- The checks -------------------------------------------------------------------
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def equal(self, what, got, want):
-        if got != want:
-            self.failures.append(f"{what}: got {got!r}, want {want!r}")
-
-    def true(self, what, ok):
-        if not ok:
-            self.failures.append(what)
-
-
-def parse_report(data):
-    report = {}
-    for line in data.split(b"\n"):
-        if not line:
-            continue
-        name, _, value = line.partition(b" ")
-        report.setdefault(name.decode("ascii"), []).append(value.decode("gbk", "replace"))
-    return report
-
-
-def gbk_percent(text):
-    return "".join(f"%{b:02X}" for b in text.encode("gbk"))
-
 
 def join_group_link(group, timestamp):
     param = ('{"groupUin":%s,"timeStamp":%s}\n' % (group, timestamp)).encode("ascii").hex()
@@ -268,25 +147,12 @@ def join_group_link(group, timestamp):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("port", "program", "driver", "logger", "wine-run", "site", "share-host",
-                 "group", "timestamp", "out"):
-        parser.add_argument("--" + name, required=True)
-    args = parser.parse_args()
-    port = int(args.port)
-
-    if not os.environ.get("DISPLAY"):
-        print("e2e: DISPLAY is not set; the window needs an X display (scripts/test starts "
-              "Xvfb)", file=sys.stderr)
+    args = arguments(("port", "program", "driver", "logger", "wine-run", "site", "share-host",
+                      "group", "timestamp"), ("import", WINE64))
+    if args is None:
         return 1
-    for tool in ("import", "/usr/lib/wine/wine64"):
-        if not shutil.which(tool):
-            print(f"e2e: {tool} is missing", file=sys.stderr)
-            return 1
-
+    port = int(args.port)
     out = args.out
-    shutil.rmtree(out, ignore_errors=True)
-    os.makedirs(out)
     open_log = os.path.join(out, "opened.txt")
     open(open_log, "wb").close()
     report_path = os.path.join(out, "driver-report.txt")
@@ -296,55 +162,40 @@ def main():
     late_marker = os.path.join(out, "late-answer-sent")
     release = os.path.join(out, "release-late-answer")
     pages, expected_rows, third_rows = fixtures(prefix)
-    try:
-        server = FakeEngines(port, pages, late_marker, release)
-    except OSError as error:
-        print(f"e2e: cannot listen on 127.0.0.1:{port} ({error}); the program was built for "
-              f"that port (TAVIRO_E2E_PORT)", file=sys.stderr)
+    log = RequestLog()
+    server = listen(port, Handler, log,
+                    {"pages": pages, "late_marker": late_marker, "release": release},
+                    "TAVIRO_E2E_PORT")
+    if server is None:
         return 1
-    threading.Thread(target=server.serve_forever, daemon=True).start()
 
     wine = Wine(args.wine_run, out)
-    title = "TaviroV1.0" + " " * 11 + args.site
     program = driver = None
     try:
         with ShellHandlers(wine, args.logger, open_log):
-            with open(os.path.join(out, "program.log"), "wb") as log:
-                program = subprocess.Popen([args.wine_run, args.program], env=wine.env,
-                                           stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                           start_new_session=True)
-            with open(os.path.join(out, "driver.log"), "wb") as log:
-                driver = subprocess.Popen(
-                    [args.wine_run, args.driver, title, KEYWORD.encode("gbk").hex(),
-                     str(len(expected_rows)), windows_path(open_log), windows_path(report_path),
-                     SECOND_KEYWORD.encode("gbk").hex(), "2", THIRD_KEYWORD.encode("gbk").hex(),
-                     str(len(third_rows)), windows_path(late_marker), windows_path(release)],
-                    env=wine.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                    start_new_session=True)
-                try:
-                    driver_status = driver.wait(timeout=180)
-                except subprocess.TimeoutExpired:
-                    driver_status = "timed out"
+            program = wine.start(args.program, [], "program.log")
+            driver = wine.start(
+                args.driver,
+                [window_title(args.site), KEYWORD.encode("gbk").hex(), str(len(expected_rows)),
+                 windows_path(open_log), windows_path(report_path),
+                 SECOND_KEYWORD.encode("gbk").hex(), "2", THIRD_KEYWORD.encode("gbk").hex(),
+                 str(len(third_rows)), windows_path(late_marker), windows_path(release)],
+                "driver.log")
+            driver_status = wait(driver, 180)
             shot = subprocess.run(["import", "-window", "root", screenshot],
                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     finally:
         stop(driver, "driver")
         stop(program, "program")
-        server.shutdown()
-        server.server_close()
-
-    with open(os.path.join(out, "requests.txt"), "w", encoding="utf-8") as f:
-        for path, headers in server.requests:
-            f.write(path + "\n" + "".join(f"  {k}: {v}\n" for k, v in headers))
+        server.close()
+    log.write(os.path.join(out, "requests.txt"))
 
     checks = Checks()
     checks.equal("driver exit status", driver_status, 0)
     checks.equal("screenshot", shot.returncode, 0)
     checks.true("screenshot is a PNG", os.path.exists(screenshot)
                 and open(screenshot, "rb").read(8) == b"\x89PNG\r\n\x1a\n")
-    report = {}
-    if os.path.exists(report_path):
-        report = parse_report(open(report_path, "rb").read())
+    report = parse_report(report_path)
     checks.equal("driver errors", report.get("error"), None)
 
     # The window.
@@ -374,8 +225,8 @@ def main():
     }
     got = {engine: [] for engine in want}
     late_page = f"/q?w=site%3A{share}%20{gbk_percent(SECOND_KEYWORD)}&pg="
-    for path, headers in server.requests:
-        engine = ENGINE_PATHS.get(urllib.parse.urlsplit(path).path, ("other",))[0]
+    for path, headers in log.entries:
+        engine = engine_page(path)[0] or "other"
         if keyword + "&" in path:
             got.setdefault(engine, []).append(path)
         elif path.startswith(late_page):
@@ -394,7 +245,7 @@ def main():
         checks.equal(f"requests to {engine}", got.get(engine), want.get(engine))
 
     # The rows: each link once, emphasis removed, skipped hits absent.
-    rows = [tuple(value.split("\t", 1)) for value in report.get("row", [])]
+    rows = report_rows(report, "row")
     checks.equal("row count", len(rows), len(expected_rows))
     checks.equal("rows", set(rows), expected_rows)
     checks.equal("column title", report.get("column"), [f"文件名({len(expected_rows)})"])
@@ -410,7 +261,7 @@ def main():
                  ["0"])
     checks.equal("late answer sent before the rows were read", report.get("late_answer_sent"),
                  ["yes"])
-    rows3 = [tuple(value.split("\t", 1)) for value in report.get("row3", [])]
+    rows3 = report_rows(report, "row3")
     checks.equal("rows of the replacing search", sorted(rows3), sorted(third_rows))
     checks.equal("column title after the replacing search", report.get("column3"),
                  [f"文件名({len(third_rows)})"])
@@ -425,14 +276,7 @@ def main():
     want_opened.append(join_group_link(args.group, args.timestamp))
     checks.equal("links handed to the shell", opened, want_opened)
 
-    if checks.failures:
-        print("e2e: FAILED", file=sys.stderr)
-        for failure in checks.failures:
-            print("  " + failure, file=sys.stderr)
-        print(f"  (logs, report and screenshot in {out})", file=sys.stderr)
-        return 1
-    print(f"e2e: passed; screenshot {screenshot}")
-    return 0
+    return checks.outcome(out, f"screenshot {screenshot}")
 
 
 if __name__ == "__main__":
