@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -55,6 +56,41 @@ RECT ItemRect(HWND list, Remote& remote, int row) {
   if (!SendMessageA(list, LVM_GETITEMRECT, row, (LPARAM)remote.At(0))) Fail("LVM_GETITEMRECT failed");
   remote.Read(0, &rect, sizeof(rect));
   return rect;
+}
+
+// Pixels of the list's first row, as the screen shows it, that are darker
+// than the list's white background: text drawn there.
+int DrawnPixelsOfFirstRow(HWND list, Remote& remote) {
+  RECT r = ItemRect(list, remote, 0);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return 0;
+  MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  HDC screen = GetDC(nullptr);  // what the screen shows
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  int dark = 0;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const auto* px = static_cast<const uint32_t*>(bits);
+    for (int i = 0; i < w * h; ++i) {
+      const uint32_t p = px[i];
+      if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 160) ++dark;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return dark;
 }
 
 // Plain SendMessage: the shell's "open" behind a double-click or the
@@ -127,6 +163,10 @@ int main(int argc, char** argv) {
 
   const int rows = WaitForRows(list, expectedRows, 60000);
   ReportRows(list, remote, rows, "");
+  // Rows that came in a burst are drawn shortly after; half a second is
+  // plenty.
+  Sleep(500);
+  Line("first_row_drawn_pixels", std::to_string(DrawnPixelsOfFirstRow(list, remote)));
 
   // A keyword of only half- and full-width spaces starts nothing and keeps
   // the rows.

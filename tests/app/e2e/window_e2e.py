@@ -249,6 +249,8 @@ def main():
     checks.equal("row count", len(rows), len(expected_rows))
     checks.equal("rows", set(rows), expected_rows)
     checks.equal("column title", report.get("column"), [f"文件名({len(expected_rows)})"])
+    drawn = int(report.get("first_row_drawn_pixels", ["0"])[0])
+    checks.true(f"the first row is drawn on the screen ({drawn} dark pixels)", drawn > 20)
     checks.equal("rows after a search for spaces only", report.get("rows_after_blank_search"),
                  [str(len(expected_rows))])
 
