@@ -34,6 +34,7 @@ void EngineWorker(const EngineProfile& profile, SearchSession& session, const Pa
   // The object lives longer than the lock: COM is set up before and torn down
   // after the run, on this thread.
   RegexObject regex;
+  const Text pattern = QuotedPattern(profile.pattern);  // as the object reads it
   std::lock_guard<std::mutex> engine(engineLock);
   Text previousSignature;
   for (int32_t n = 1; n <= kLastPage; ++n) {
@@ -47,7 +48,7 @@ void EngineWorker(const EngineProfile& profile, SearchSession& session, const Pa
     if (profile.stopTest == StopTest::kBeforeMatching && HasStopText(profile, page)) return;
     // Only the text the pattern's matches can lie in: the same matches, and
     // no scan of a long line the engine would redo from every start.
-    const Text matchable = MatchableText(QuotedPattern(profile.pattern), page);
+    const Text matchable = MatchableText(pattern, page);
     if (!regex.Create(profile.pattern, matchable, false, true, true, true)) return;
     const int32_t matches = regex.MatchCount();
     if (matches == 0) return;

@@ -19,14 +19,9 @@
 namespace taviro {
 namespace {
 
-using test_pages::SogouHit;
-using test_pages::SosoHit;
-using test_pages::YahooHit;
+using test_pages::kEngines;
 
 const std::string kPrefix = TAVIRO_SHARE_LINK_PREFIX;
-using HitFn = std::string (*)(const std::string&, const std::string&);
-const EngineProfile* const kProfiles[] = {&SosoProfile(), &SogouProfile(), &YahooChinaProfile()};
-const HitFn kHits[] = {SosoHit, SogouHit, YahooHit};
 
 // Result pages served by address, as the three engines would answer them.
 class FakeEngines {
@@ -34,9 +29,9 @@ class FakeEngines {
   // Page n of engine for keyword: hits with the given tails (titles "t" + tail).
   void SetPage(int engine, const std::string& keyword, int n, const std::vector<std::string>& tails) {
     std::string body = "<html>\n";
-    for (const auto& tail : tails) body += kHits[engine](tail, "t" + tail);
+    for (const auto& tail : tails) body += kEngines[engine].hit(tail, "t" + tail);
     std::lock_guard<std::mutex> lock(mutex_);
-    pages_[std::string(PageAddress(*kProfiles[engine], Text(keyword), n).view())] = body;
+    pages_[std::string(PageAddress(kEngines[engine].profile, Text(keyword), n).view())] = body;
   }
 
   // Called on the worker's thread before the page is answered.
@@ -68,7 +63,7 @@ class FakeEngines {
 };
 
 std::string Address(int engine, const std::string& keyword, int n) {
-  return std::string(PageAddress(*kProfiles[engine], Text(keyword), n).view());
+  return std::string(PageAddress(kEngines[engine].profile, Text(keyword), n).view());
 }
 
 class SearchControlTest : public ::testing::Test {

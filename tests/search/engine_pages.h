@@ -22,5 +22,14 @@ inline std::string YahooHit(const std::string& tail, const std::string& title) {
   return "<h3><a href=\"" TAVIRO_SHARE_LINK_PREFIX + tail + "\">" + title + "</a></h3>\n";
 }
 
+// Each engine's profile with its hit markup, in the workers' order.
+using HitMarkup = std::string (*)(const std::string& tail, const std::string& title);
+struct EngineMarkup {
+  const EngineProfile& profile;
+  HitMarkup hit;
+};
+inline const EngineMarkup kEngines[] = {
+    {SosoProfile(), SosoHit}, {SogouProfile(), SogouHit}, {YahooChinaProfile(), YahooHit}};
+
 }  // namespace test_pages
 }  // namespace taviro

@@ -189,13 +189,10 @@ TEST(EngineWorkerTest, Cases) {
 }
 
 TEST(EngineWorkerTest, PageTwentyIsTheLast) {
-  const std::pair<const EngineProfile*, std::string (*)(const std::string&, const std::string&)>
-      engines[] = {{&SosoProfile(), SosoHit}, {&SogouProfile(), SogouHit},
-                   {&YahooChinaProfile(), YahooHit}};
-  for (const auto& engine : engines) {
-    SCOPED_TRACE(engine.first->name.c_str());
+  for (const auto& engine : test_pages::kEngines) {
+    SCOPED_TRACE(engine.profile.name.c_str());
     WorkerRun run;
-    RunWorker(*engine.first, EndlessPages(engine.second), run);
+    RunWorker(engine.profile, EndlessPages(engine.hit), run);
     EXPECT_EQ(run.asked.size(), 20u);
     EXPECT_EQ(run.session.rows.size(), 20u);
   }
@@ -238,16 +235,13 @@ TEST(EngineWorkerTest, SogouPagesOfEmptyMatchesAreNotRepeats) {
 TEST(EngineWorkerTest, LongLineOfUnfinishedLinksKeepsTheHits) {
   std::string junk = "<li>" + kPrefix + "?shareid=12345&uk=678 电影 合集 \"下载\" ";
   while (junk.size() < 2'000'000) junk += junk;
-  const std::pair<const EngineProfile*, std::string (*)(const std::string&, const std::string&)>
-      engines[] = {{&SosoProfile(), SosoHit}, {&SogouProfile(), SogouHit},
-                   {&YahooChinaProfile(), YahooHit}};
-  for (const auto& engine : engines) {
-    SCOPED_TRACE(engine.first->name.c_str());
-    std::string line = engine.second("?first", "F");
+  for (const auto& engine : test_pages::kEngines) {
+    SCOPED_TRACE(engine.profile.name.c_str());
+    std::string line = engine.hit("?first", "F");
     line.pop_back();  // the hostile text goes on on the hit's own line
-    const std::string page = engine.second("?before", "B") + line + junk + "</a></h3>\n";
+    const std::string page = engine.hit("?before", "B") + line + junk + "</a></h3>\n";
     WorkerRun run;
-    RunWorker(*engine.first, {{1, page}}, run);
+    RunWorker(engine.profile, {{1, page}}, run);
     EXPECT_EQ(run.session.rows,
               (Rows{{"B", kPrefix + "?before"}, {"F", kPrefix + "?first"}}));
   }

@@ -22,39 +22,26 @@ asm(R"(
   .text
   .globl SumThreePops, SumThreeLeaves, SumTenPops, SumTenLeaves
   .globl SecondOfTen, TenthOfTen, StackAlignment, ClobbersPops
-SumThreePops:
+# SUM n: eax = the sum of the first n stack arguments.
+  .macro SUM n
   movl 4(%esp), %eax
-  addl 8(%esp), %eax
-  addl 12(%esp), %eax
+  .set at, 8
+  .rept \n - 1
+  addl at(%esp), %eax
+  .set at, at + 4
+  .endr
+  .endm
+SumThreePops:
+  SUM 3
   ret $12
 SumThreeLeaves:
-  movl 4(%esp), %eax
-  addl 8(%esp), %eax
-  addl 12(%esp), %eax
+  SUM 3
   ret
 SumTenPops:
-  movl 4(%esp), %eax
-  addl 8(%esp), %eax
-  addl 12(%esp), %eax
-  addl 16(%esp), %eax
-  addl 20(%esp), %eax
-  addl 24(%esp), %eax
-  addl 28(%esp), %eax
-  addl 32(%esp), %eax
-  addl 36(%esp), %eax
-  addl 40(%esp), %eax
+  SUM 10
   ret $40
 SumTenLeaves:
-  movl 4(%esp), %eax
-  addl 8(%esp), %eax
-  addl 12(%esp), %eax
-  addl 16(%esp), %eax
-  addl 20(%esp), %eax
-  addl 24(%esp), %eax
-  addl 28(%esp), %eax
-  addl 32(%esp), %eax
-  addl 36(%esp), %eax
-  addl 40(%esp), %eax
+  SUM 10
   ret
 SecondOfTen:
   movl 8(%esp), %eax
